@@ -54,12 +54,28 @@
  * The export table: ordinal, name, argument count, parameter list. This one
  * table declares the functions below; the build reads it to write the Windows
  * .def files and the shared library's symbol list, and the export checks
- * compare the built libraries with it. Keep one entry per line.
+ * compare the built libraries with it. Each entry starts a line with its
+ * ordinal, name and argument count.
  */
-#define PELCOR_EXPORT_TABLE(X)              \
-  X(11, InitComm, 1, (int32_t PortNumber))  \
-  X(12, CloseComm, 1, (int32_t PortNumber)) \
-  X(13, ChangeLocalBaudRate, 2, (int32_t PortNumber, int32_t BaudRate))
+/* clang-format off */
+#define PELCOR_EXPORT_TABLE(X)                                                 \
+  X(1, ReadPosition, 1, (int32_t PortNumber))                                  \
+  X(2, ResetCounter, 1, (int32_t PortNumber))                                  \
+  X(3, Initialize, 3,                                                          \
+    (int32_t PortNumber, int32_t SetupByte, int32_t SetupValue))               \
+  X(4, SetMultiplier, 2, (int32_t PortNumber, int32_t Multiplier))             \
+  X(5, SetPosition, 2, (int32_t PortNumber, int32_t Value))                    \
+  X(6, Ping, 1, (int32_t PortNumber))                                          \
+  X(7, SetCompare, 2, (int32_t PortNumber, int32_t Value))                     \
+  X(8, PassedCompare, 1, (int32_t PortNumber))                                 \
+  X(9, EnableIndex, 1, (int32_t PortNumber))                                   \
+  X(10, DisableIndex, 1, (int32_t PortNumber))                                 \
+  X(11, InitComm, 1, (int32_t PortNumber))                                     \
+  X(12, CloseComm, 1, (int32_t PortNumber))                                    \
+  X(13, ChangeLocalBaudRate, 2, (int32_t PortNumber, int32_t BaudRate))        \
+  X(14, ChangeBaud, 2, (int32_t PortNumber, int32_t BaudRate))
+
+/* clang-format on */
 
 #ifdef __cplusplus
 extern "C" {

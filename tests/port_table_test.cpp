@@ -249,31 +249,5 @@ TEST_F(PortTableTest, InitCommOfAnotherPortPutsTheRecordBackTo9600) {
   EXPECT_EQ(line(1).dcb.BaudRate, 19200u);
 }
 
-struct Refusal {
-  const char* what;
-  std::function<int32_t(int32_t)> call;
-  int32_t result;
-};
-
-TEST_F(PortTableTest, PortsNotOpenAreRefusedWithoutASystemCall) {
-  const Refusal refusals[] = {
-      {"CloseComm", [](int32_t p) { return CloseComm(p); }, 0},
-      {"ChangeLocalBaudRate",
-       [](int32_t p) { return ChangeLocalBaudRate(p, 19200); }, 1},
-  };
-  Open(1);
-  ASSERT_EQ(CloseComm(1), 0);  // closed
-  Open(3);                     // open, and must stay untouched
-  port_.ClearCalls();
-  for (const Refusal& r : refusals) {
-    for (int32_t port : {0, 5, -1, INT_MIN, INT_MAX, 1, 2}) {
-      const StateSnapshot before = StateSnapshot::Take();
-      EXPECT_EQ(r.call(port), r.result) << r.what << " " << port;
-      EXPECT_TRUE(port_.calls().empty()) << r.what << " " << port;
-      EXPECT_TRUE(StateSnapshot::Take() == before) << r.what << " " << port;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace pelcor::test

@@ -334,6 +334,10 @@ os::BOOL ScriptedPort::WriteFile(os::HANDLE h, const void* data, DWORD size,
     ++*written;
   }
   calls_[index].end_ns = now_;
+  if (line->on_write) {
+    const std::vector<std::uint8_t> frame = calls_[index].bytes;
+    line->on_write(*line, now_, frame);
+  }
   return 1;
 }
 

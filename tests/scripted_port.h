@@ -82,6 +82,11 @@ class Line {
   // Called for each byte as it leaves the PC, at that time, so a far-end
   // model can answer by scheduling bytes with Arrive().
   std::function<void(Line&, std::int64_t at_ns, std::uint8_t byte)> on_byte;
+  // Called once a write has ended, with the bytes it put on the line: for a
+  // far end that answers whole frames.
+  std::function<void(Line&, std::int64_t at_ns,
+                     const std::vector<std::uint8_t>& frame)>
+      on_write;
 
   // Bytes that reach the PC's input queue: the first at `at_ns`, the next
   // ones `spacing_ns` apart (by default one byte time at the line's speed).
