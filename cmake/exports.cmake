@@ -3,8 +3,11 @@
 #
 # Sets PELCOR_EXPORT_ORDINALS, PELCOR_EXPORT_NAMES and PELCOR_EXPORT_ARGCS,
 # three lists in table order.
-file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../include/pelcor.h" _pelcor_rows
-     REGEX "^  X\\([0-9]+, [A-Za-z]+, [0-9]+,")
+# Only the head of each row is taken: a whole row ends in the macro's
+# backslash, which would escape the list separator and join the rows.
+file(READ "${CMAKE_CURRENT_LIST_DIR}/../include/pelcor.h" _pelcor_header)
+string(REGEX MATCHALL "\n  X\\([0-9]+, [A-Za-z]+, [0-9]+," _pelcor_rows
+       "${_pelcor_header}")
 set(PELCOR_EXPORT_ORDINALS)
 set(PELCOR_EXPORT_NAMES)
 set(PELCOR_EXPORT_ARGCS)

@@ -1,0 +1,15 @@
+# Cross compilation for 64-bit Windows (x86-64) with MinGW-w64. The -posix
+# compilers use the winpthreads threading model, which std::mutex needs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+
+set(_pelcor_triple x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${_pelcor_triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${_pelcor_triple}-g++-posix)
+set(CMAKE_RC_COMPILER ${_pelcor_triple}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${_pelcor_triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
