@@ -71,15 +71,26 @@ set_target_properties(pelcor PROPERTIES
   ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin
   LINK_DEPENDS ${PELCOR_DEF_FILE})
 
+# --- The MinGW import library ------------------------------------------------
+# ld's own import library would carry the names that --kill-at left, while
+# 32-bit callers link against _Name@n: write it from the .def instead, with
+# the @n kept in the symbols and taken off the names asked of the DLL (-k).
+find_program(PELCOR_DLLTOOL NAMES ${CMAKE_DLLTOOL} REQUIRED)
+set(_pelcor_dlltool_kill)
+if(PELCOR_WINDOWS_ARCH STREQUAL "x86")
+  set(_pelcor_dlltool_kill -k)
+endif()
+add_custom_command(TARGET pelcor POST_BUILD
+  COMMAND ${PELCOR_DLLTOOL} ${_pelcor_dlltool_kill} --dllname Pelcor.DLL
+          --input-def ${PELCOR_DEF_FILE}
+          --output-lib $<TARGET_LINKER_FILE:pelcor>
+  VERBATIM)
+
 # --- The MSVC import library -----------------------------------------------
 # -k takes the @n off the names that the DLL is asked for, as --kill-at did
 # to its exports, while MSVC's callers still link against _Name@n.
 find_program(PELCOR_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
 set(PELCOR_MSVC_IMPORT_LIB ${CMAKE_BINARY_DIR}/bin/Pelcor.lib)
-set(_pelcor_dlltool_kill)
-if(PELCOR_WINDOWS_ARCH STREQUAL "x86")
-  set(_pelcor_dlltool_kill -k)
-endif()
 add_custom_command(
   OUTPUT ${PELCOR_MSVC_IMPORT_LIB}
   COMMAND ${PELCOR_LLVM_DLLTOOL} -m ${_pelcor_dlltool_machine}

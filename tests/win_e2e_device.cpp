@@ -19,9 +19,9 @@ int main() {
   std::mutex out;
   device.SetTrace([&out](PtyDevice::Clock::time_point, const Frame& f) {
     std::lock_guard<std::mutex> lock(out);
-    std::printf("frame %s reply %s baud %u\n", pelcor::sim::Hex(f.bytes).c_str(),
-                pelcor::sim::Hex(f.reply).c_str(),
-                static_cast<unsigned>(f.reply_baud));
+    std::printf(
+        "frame %s reply %s baud %u\n", pelcor::sim::Hex(f.bytes).c_str(),
+        pelcor::sim::Hex(f.reply).c_str(), static_cast<unsigned>(f.reply_baud));
     std::fflush(stdout);
   });
   {

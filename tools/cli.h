@@ -66,6 +66,9 @@ std::string OsErrorText(std::int32_t code);
 // A hint for a port that has no modem status (e.g. a pseudo-terminal); may be
 // empty.
 std::string NoModemStatusHint(int port);
+// Whether standard output is a terminal, where live read-outs update in
+// place.
+bool StdoutIsTerminal();
 // `sim` and `demo`, where the platform has pseudo-terminals.
 void AddSimulatorCommands(CLI::App& app, int& exit_code);
 

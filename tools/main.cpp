@@ -14,14 +14,6 @@
 #include "cli.h"
 #include "pelcor.h"
 
-#if defined(_WIN32)
-#include <io.h>
-#define PELCOR_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define PELCOR_ISATTY(fd) isatty(fd)
-#endif
-
 namespace pelcor::cli {
 
 namespace {
@@ -150,7 +142,7 @@ int DoRead(const PortOptions& o, const ReadOptions& r) {
       return kExitOk;
     }
     // On a terminal the count updates in place; piped, one line per change.
-    const bool tty = PELCOR_ISATTY(1);
+    const bool tty = StdoutIsTerminal();
     std::printf("watching the count on %s every %g ms (Ctrl-C ends)\n",
                 Com(o.port).c_str(), r.interval_ms);
     CatchInterrupts();

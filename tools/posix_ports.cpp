@@ -103,6 +103,8 @@ std::string OsErrorText(std::int32_t code) {
   return "error " + std::to_string(code) + " (" + std::strerror(code) + ")";
 }
 
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
+
 std::string NoModemStatusHint(int port) {
   const std::string path = PathOf(port);
   if (path.rfind("/dev/pts/", 0) == 0) {

@@ -1,7 +1,6 @@
 // `pelcor sim` and `pelcor demo`: the simulated counter device on a
 // pseudo-terminal, alone with a protocol trace, or driven through every
 // export by the library in the same process. POSIX only.
-#include <unistd.h>
 
 #include <chrono>
 #include <cinttypes>
@@ -239,7 +238,7 @@ class Demo {
  public:
   Demo() : device_(PtyDevice::Options{.check_speed = true}) {
     log_.Attach(device_);
-    tty_ = ::isatty(STDOUT_FILENO) != 0;
+    tty_ = StdoutIsTerminal();
   }
 
   int Run() {

@@ -1,7 +1,10 @@
 // Port names and error words on Windows, where COMn is the system's own
 // port of that name. There are no pseudo-terminals here, so no `sim` or
 // `demo`: those run on Linux.
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include "cli.h"
 
@@ -36,6 +39,8 @@ std::string OsErrorText(std::int32_t code) {
 }
 
 std::string NoModemStatusHint(int) { return ""; }
+
+bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 void AddSimulatorCommands(CLI::App&, int&) {}
 

@@ -7,6 +7,7 @@ set(_pelcor_triple x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${_pelcor_triple}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_pelcor_triple}-g++-posix)
 set(CMAKE_RC_COMPILER ${_pelcor_triple}-windres)
+set(CMAKE_DLLTOOL ${_pelcor_triple}-dlltool)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_pelcor_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

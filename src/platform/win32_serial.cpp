@@ -32,7 +32,7 @@ constexpr bool SameBits(Set set) {
   return std::bit_cast<Bytes>(ours) == std::bit_cast<Bytes>(theirs);
 }
 
-#define PELCOR_SAME_DCB_FIELD(field)                                      \
+#define PELCOR_SAME_DCB_FIELD(field)                                  \
   static_assert(SameBits<os::DCB, ::DCB>([](auto& d) { --d.field; }), \
                 "DCB." #field " differs from Win32")
 PELCOR_SAME_DCB_FIELD(DCBlength);
@@ -65,10 +65,10 @@ PELCOR_SAME_DCB_FIELD(EvtChar);
 PELCOR_SAME_DCB_FIELD(wReserved1);
 #undef PELCOR_SAME_DCB_FIELD
 
-#define PELCOR_SAME_TIMEOUTS_FIELD(field)                             \
-  static_assert(SameBits<os::COMMTIMEOUTS, ::COMMTIMEOUTS>(           \
-                    [](auto& t) { --t.field; }),                  \
-                "COMMTIMEOUTS." #field " differs from Win32")
+#define PELCOR_SAME_TIMEOUTS_FIELD(field)                                     \
+  static_assert(                                                              \
+      SameBits<os::COMMTIMEOUTS, ::COMMTIMEOUTS>([](auto& t) { --t.field; }), \
+      "COMMTIMEOUTS." #field " differs from Win32")
 PELCOR_SAME_TIMEOUTS_FIELD(ReadIntervalTimeout);
 PELCOR_SAME_TIMEOUTS_FIELD(ReadTotalTimeoutMultiplier);
 PELCOR_SAME_TIMEOUTS_FIELD(ReadTotalTimeoutConstant);
@@ -122,9 +122,8 @@ BOOL PurgeComm(HANDLE h, DWORD flags) { return ::PurgeComm(Native(h), flags); }
 BOOL WriteFile(HANDLE h, const void* data, DWORD size, DWORD* written,
                void* overlapped) {
   ::DWORD count = 0;
-  const BOOL ok =
-      ::WriteFile(Native(h), data, size, written ? &count : nullptr,
-                  static_cast<::OVERLAPPED*>(overlapped));
+  const BOOL ok = ::WriteFile(Native(h), data, size, written ? &count : nullptr,
+                              static_cast<::OVERLAPPED*>(overlapped));
   if (written) *written = count;
   return ok;
 }
